@@ -42,7 +42,12 @@ std::string QuilletError::message() const {
 
 std::string QuilletError::debug() const {
     auto n = [](std::size_t v) { return std::to_string(v); };
-    auto q = [](std::string_view v) { return "\"" + std::string(v) + "\""; };
+    auto q = [](std::string_view v) {
+        std::string s(1, '"');
+        s.append(v);
+        s.push_back('"');
+        return s;
+    };
     return std::visit(
         Overloaded{
             [&](const err::InvalidDimensions& e) { return "InvalidDimensions { width: " + n(e.width) + ", height: " + n(e.height) + " }"; },
