@@ -8,6 +8,11 @@
 
 namespace quillet {
 
+// No grid holds more angles than this, the full circle at a 0.001-degree step. Every grid costs
+// one rotation slot per angle, and finer steps buy nothing measurable; at subnormal steps
+// merely counting the angles would not finish.
+inline constexpr double kMaxGridAngles = 360000.0;
+
 struct AngleGrid {
     std::size_t count = 0;
     float start_deg = -180.0f;
@@ -22,6 +27,10 @@ struct AngleGrid {
     // Ascending indices whose circular distance to center_deg is at most half_range_deg.
     std::vector<std::size_t> indices_within(float center_deg, float half_range_deg) const;
 };
+
+// Whether [start_deg, end_deg) at step_deg would hold more than kMaxGridAngles angles, judged
+// from (end - start) / step in 64-bit floats before any counting. Expects finite values, step > 0.
+bool grid_exceeds_max_angles(float start_deg, float end_deg, float step_deg);
 
 // Into [-180, 180): 180 -> -180, 190 -> -170, -190 -> 170.
 float wrap_deg(float a);
