@@ -1,0 +1,109 @@
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <cmath>
+
+#include "core/bank/angles.hpp"
+#include "core/search/matcher.hpp"
+#include "core/template/rotate.hpp"
+#include "scenes.hpp"
+
+namespace quillet {
+namespace {
+
+using testing::Gray;
+using testing::textured;
+
+// A template cut from a textured scene, and a scene holding a copy of the whole scene's
+// content rotated about the template's centre: the template then appears rotated by the
+// given angle, with its top-left placement unchanged.
+struct RotatedScene {
+    Gray scene;
+    std::size_t x, y;
+};
+
+constexpr std::size_t kTpl = 48;
+
+RotatedScene rotated_scene(const Gray& base, float angle_deg) {
+    // Rotate a square patch centred on the template's centre, then put it back: the template's
+    // window rotates about its own centre, and its surroundings stay textured.
+    const std::size_t side = 96, px = 80, py = 60;  // patch top-left; template at patch centre
+    Gray patch = testing::crop(base, px, py, side, side);
+    auto rotated = rotate_u8_bilinear_masked(patch.view(), 0, angle_deg);
+    Gray scene = base;
+    for (std::size_t j = 0; j < side; ++j)
+        for (std::size_t i = 0; i < side; ++i)
+            if (rotated.mask[j * side + i]) scene.at(px + i, py + j) = rotated.image.data()[j * side + i];
+    return {scene, px + (side - kTpl) / 2, py + (side - kTpl) / 2};
+}
+
+std::shared_ptr<const CompiledTemplate> compile_rotated(const Gray& tpl) {
+    auto t = expect_ok(Template::create(tpl.pixels, tpl.width, tpl.height), "template");
+    return std::make_shared<const CompiledTemplate>(expect_ok(CompiledTemplate::compile_rotated(t, CompileConfig{}), "compile"));
+}
+
+float angle_error(float a, float b) { return std::fabs(wrap_deg(a - b)); }
+
+struct Variant {
+    Metric metric;
+    bool parallel;
+};
+
+class RotatedSearch : public ::testing::TestWithParam<Variant> {};
+
+TEST_P(RotatedSearch, FindsRotatedCopiesWithinHalfAPixelAndHalfADegree) {
+    const Gray base = textured(256, 216, 11, 3);
+    const Gray tpl = testing::crop(base, 80 + 24, 60 + 24, kTpl, kTpl);
+    auto compiled = compile_rotated(tpl);
+    MatchConfig config;
+    config.rotation = RotationMode::Enabled;
+    config.metric = GetParam().metric;
+    config.parallel = GetParam().parallel;
+    const Matcher matcher(compiled, config);
+    for (float angle : {-170.0f, -45.0f, 0.0f, 30.0f, 95.0f, 179.5f}) {
+        SCOPED_TRACE(angle);
+        auto s = rotated_scene(base, angle);
+        auto match = matcher.match_image(s.scene.view());
+        ASSERT_TRUE(match) << match.error().message();
+        EXPECT_LT(std::fabs(match->x - float(s.x)), 0.5f);
+        EXPECT_LT(std::fabs(match->y - float(s.y)), 0.5f);
+        EXPECT_LT(angle_error(match->angle_deg, angle), 0.5f) << match->angle_deg;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(MetricsAndModes, RotatedSearch,
+                         ::testing::Values(Variant{Metric::Zncc, false}, Variant{Metric::Zncc, true}, Variant{Metric::Ssd, false},
+                                           Variant{Metric::Ssd, true}));
+
+TEST(RotatedSearchModes, SerialAndParallelGiveIdenticalResults) {
+    const Gray base = textured(256, 216, 11, 3);
+    const Gray tpl = testing::crop(base, 80 + 24, 60 + 24, kTpl, kTpl);
+    auto s = rotated_scene(base, 37.0f);
+    for (Metric metric : {Metric::Zncc, Metric::Ssd}) {
+        MatchConfig serial;
+        serial.rotation = RotationMode::Enabled;
+        serial.metric = metric;
+        MatchConfig parallel = serial;
+        parallel.parallel = true;
+        auto a = expect_ok(Matcher(compile_rotated(tpl), serial).match_image_topk(s.scene.view(), 4), "serial");
+        auto b = expect_ok(Matcher(compile_rotated(tpl), parallel).match_image_topk(s.scene.view(), 4), "parallel");
+        ASSERT_EQ(a.size(), b.size());
+        for (std::size_t i = 0; i < a.size(); ++i) {
+            EXPECT_EQ(std::bit_cast<std::uint32_t>(a[i].x), std::bit_cast<std::uint32_t>(b[i].x));
+            EXPECT_EQ(std::bit_cast<std::uint32_t>(a[i].y), std::bit_cast<std::uint32_t>(b[i].y));
+            EXPECT_EQ(std::bit_cast<std::uint32_t>(a[i].angle_deg), std::bit_cast<std::uint32_t>(b[i].angle_deg));
+            EXPECT_EQ(std::bit_cast<std::uint32_t>(a[i].score), std::bit_cast<std::uint32_t>(b[i].score));
+        }
+    }
+}
+
+TEST(RotatedSearchModes, UnrotatedSearchOnRotatedCompileUsesPlainPlans) {
+    const Gray base = textured(256, 216, 11, 3);
+    const Gray tpl = testing::crop(base, 104, 84, kTpl, kTpl);
+    auto candidates = expect_ok(Matcher(compile_rotated(tpl), MatchConfig{}).match_candidates_with_cfg(base.view(), MatchConfig{}), "search");
+    EXPECT_EQ(candidates.front().x, 104u);
+    EXPECT_EQ(candidates.front().y, 84u);
+}
+
+}  // namespace
+}  // namespace quillet
