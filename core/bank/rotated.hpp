@@ -21,8 +21,15 @@ struct CompileConfig {
     std::uint8_t fill_value = 0;
     bool precompute_coarsest = true;
 
+    // In order: max_levels >= 1, coarse and minimum steps positive and finite, minimum not
+    // above coarse, and no grid beyond kMaxGridAngles angles (check_angle_step of the minimum).
     Status validate() const;
 };
+
+// Refuses a step whose full-circle grid would exceed kMaxGridAngles angles, as InvalidConfig,
+// before any grid or slot is allocated. Lets NaN and non-positive steps pass: the grid reports
+// those itself.
+Status check_angle_step(float step_deg);
 
 struct RotatedTemplate {
     MaskedTemplatePlan zncc_plan;
@@ -57,5 +64,10 @@ Result<RotatedImage> rotate_downsample_to_level(const ImageView& src, std::uint8
 
 // The masked plans of one (level, angle).
 Result<RotatedTemplate> build_rotated_template(const ImageView& level0, std::uint8_t fill_value, std::size_t level, float angle_deg);
+
+// The rotated templates of every angle of `grid` at `level`, built on the worker pool and
+// returned in angle-index order, each a template or its build error.
+std::vector<Result<RotatedTemplate>> build_level_rotations(const ImageView& level0, std::uint8_t fill_value, std::size_t level,
+                                                           const AngleGrid& grid);
 
 }  // namespace quillet
