@@ -27,8 +27,13 @@ struct CompiledTemplateRot {
 
 class CompiledTemplate {
 public:
+    // Keeps the pyramid levels down to the coarsest one that is not flat and, unless it is
+    // level 0, has at least kMinCoarsestPixels pixels.
     static Result<CompiledTemplate> compile_unrotated(const Template& tpl, std::size_t max_levels);
-    // Expects a configuration that passed validate().
+    // Expects a configuration that passed validate(); still refuses, before allocating any grid,
+    // a step finer than check_angle_step allows. Levels are at least 3x3, and the coarsest one,
+    // unless it is level 0, has at every angle of its grid a rotation with at least
+    // kMinCoarsestPixels valid pixels. Those rotations fill its slots under precompute_coarsest.
     static Result<CompiledTemplate> compile_rotated(const Template& tpl, const CompileConfig& config);
 
     std::size_t num_levels() const { return levels().size(); }
