@@ -34,8 +34,7 @@ Result<std::vector<Peak>> scan_full_par(const ImageView& image, const Plan& plan
     if (!rect) return std::unexpected(rect.error());
     if (!*rect || !template_usable) return std::vector<Peak>{};
     const PlacementRect all = **rect;
-    auto area = checked_area(w, h);
-    if (!area || plan.values.size() < *area) fatal("template plan holds one value per pixel");
+    check_one_value_per_pixel(plan);
 
     const RasterWalk walk{w, h, plan.values.data()};
     const std::size_t row_k = std::min(k, all.x1 + 1);
@@ -43,7 +42,7 @@ Result<std::vector<Peak>> scan_full_par(const ImageView& image, const Plan& plan
     tbb::parallel_for(tbb::blocked_range<std::size_t>(0, all.y1 + 1), [&](const tbb::blocked_range<std::size_t>& ys) {
         std::vector<std::span<const std::uint8_t>> rows;
         auto score_row = [&](std::size_t y, std::size_t x0, std::size_t x1, auto emit) {
-            gather_rows(rows, image, y, h, "row within bounds");
+            if (!gather_rows(rows, image, y, h)) fatal("row within bounds");
             score_row_in_lanes<Terms>(rows, walk, x0, x1, finish, emit);
         };
         for (std::size_t y = ys.begin(); y != ys.end(); ++y) {

@@ -6,27 +6,10 @@
 // place in the template box and t its template value.
 #pragma once
 
-#include <span>
-#include <string_view>
-#include <vector>
-
+#include "core/kernel/scan.hpp"
 #include "core/kernel/terms.hpp"
 
 namespace quillet {
-
-// Image rows y .. y + h - 1 of one placement row, each from image column 0.
-using PlacementRows = std::span<const std::span<const std::uint8_t>>;
-
-// Fills `rows` with image rows y .. y + h - 1; a row outside the view is a broken invariant.
-inline void gather_rows(std::vector<std::span<const std::uint8_t>>& rows, const ImageView& image, std::size_t y,
-                        std::size_t h, std::string_view failure) {
-    rows.resize(h);
-    for (std::size_t j = 0; j < h; ++j) {
-        auto row = image.row(y + j);
-        if (y + j < y || !row) fatal(failure);
-        rows[j] = *row;
-    }
-}
 
 // Sums Terms over the walk; load(cx, cy) gives the image value(s) under template pixel (cx, cy).
 template <template <class> class Terms, class V, class Walk, class Load>

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 #include <optional>
+#include <span>
 #include <vector>
 
 #include "core/candidate/topk.hpp"
@@ -18,6 +19,28 @@ namespace quillet {
 struct PlacementRect {
     std::size_t x0, y0, x1, y1;
 };
+
+// Image rows y .. y + h - 1 of one placement row, each from image column 0.
+using PlacementRows = std::span<const std::span<const std::uint8_t>>;
+
+// Fills `rows` with image rows y .. y + h - 1; false when one of them is outside the view.
+inline bool gather_rows(std::vector<std::span<const std::uint8_t>>& rows, const ImageView& image, std::size_t y,
+                        std::size_t h) {
+    rows.resize(h);
+    for (std::size_t j = 0; j < h; ++j) {
+        auto row = image.row(y + j);
+        if (y + j < y || !row) return false;
+        rows[j] = *row;
+    }
+    return true;
+}
+
+// Unmasked plans list one value per template pixel; the kernels index them without checks.
+template <class Plan>
+void check_one_value_per_pixel(const Plan& plan) {
+    auto area = checked_area(plan.width, plan.height);
+    if (!area || plan.values.size() < *area) fatal("template plan holds one value per pixel");
+}
 
 inline bool placement_fits(const ImageView& image, std::size_t w, std::size_t h, std::size_t x, std::size_t y) {
     return image.width >= w && image.height >= h && x <= image.width - w && y <= image.height - h;

@@ -134,6 +134,21 @@ TEST(UnmaskedKernels, PlacementsOutsideTheImageHaveNoScore) {
     EXPECT_EQ(SsdUnmaskedSimd::score_at_simd(image.view(), ssd, 9, 0), kNoScore);
 }
 
+TEST(UnmaskedKernels, RowsMissingFromTheBufferGiveNoScore) {
+    // A view whose last row is cut short (not one that ImageView::create would accept).
+    const OwnedImage full = noise_image(10, 6, 20);
+    const ImageView cut{std::span(full.data()).first(57), 10, 6, 10};
+    const TemplatePlan zncc = zncc_plan_of(noise_image(4, 3, 21).view());
+    const SsdTemplatePlan ssd = ssd_plan_of(noise_image(4, 3, 21).view());
+    EXPECT_NE(ZnccUnmaskedSimd::score_at(cut, zncc, 2, 2, 0.0f), kNoScore);
+    EXPECT_EQ(ZnccUnmaskedSimd::score_at(cut, zncc, 2, 3, 0.0f), kNoScore);
+    EXPECT_EQ(SsdUnmaskedSimd::score_at(cut, ssd, 0, 3, 0.0f), kNoScore);
+    auto peaks = SsdUnmaskedSimd::scan_range(cut, ssd, 0, ScanRegion::full(), 1000, 0.0f, kAny);
+    ASSERT_TRUE(peaks);
+    EXPECT_EQ(peaks->size(), 7u * 3u);
+    for (const Peak& p : *peaks) EXPECT_LT(p.y, 3u);
+}
+
 TEST(UnmaskedKernels, ImageOfTemplateSizeHasOnePlacement) {
     const OwnedImage tpl = noise_image(9, 5, 11);
     auto z = ZnccUnmaskedSimd::scan_range(tpl.view(), zncc_plan_of(tpl.view()), 0, ScanRegion::full(), 4, 0.0f, kAny);

@@ -4,6 +4,8 @@
 
 namespace quillet {
 
+static_assert(Kernel<SsdMaskedScalar>);
+
 float SsdMaskedScalar::score_at(const ImageView& image, const MaskedSsdTemplatePlan& plan, std::size_t x, std::size_t y,
                                 float /*min_var_i*/) {
     if (!placement_fits(image, plan.width, plan.height, x, y)) return kNoScore;

@@ -71,7 +71,7 @@ Result<std::vector<Peak>> masked_scan(std::string_view span_name, const ImageVie
     std::vector<std::span<const std::uint8_t>> rows;
     return scan_placements(image, plan.width, plan.height, angle_idx, region, k, min_score, template_usable,
                            [&](std::size_t y, std::size_t x0, std::size_t x1, auto emit) {
-                               gather_rows(rows, image, y, plan.height, "row within bounds for scan");
+                               if (!gather_rows(rows, image, y, plan.height)) fatal("row within bounds for scan");
                                score_row_in_lanes<Terms>(rows, CoordWalk<Plan>{plan}, x0, x1, finish, emit);
                            });
 }

@@ -4,6 +4,8 @@
 
 namespace quillet {
 
+static_assert(Kernel<ZnccMaskedScalar>);
+
 namespace {
 
 auto zncc_finish(const MaskedTemplatePlan& plan, float min_var_i) {
