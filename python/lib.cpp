@@ -51,11 +51,18 @@ void check_or_raise(const Status& status) {
     throw py::error_already_set();
 }
 
-// Re-raises the pending Python error with the same type, its message prefixed by the
-// parameter name, so the caller knows which argument failed.
+// Re-raises the pending conversion error with its message prefixed by the parameter name, so
+// the caller knows which argument failed. Its type is kept when it is one of the plain
+// conversion types, else narrowed to the plain base (a UnicodeEncodeError becomes ValueError,
+// whose constructor takes a bare message); any other error (MemoryError) passes unchanged.
 [[noreturn]] void raise_pending_for(const char* name) {
     py::error_already_set pending;
-    raise_python(pending.type().ptr(), std::string("argument '") + name + "': " + py::str(pending.value()).cast<std::string>());
+    for (PyObject* type : {PyExc_OverflowError, PyExc_TypeError, PyExc_ValueError}) {
+        if (pending.matches(type)) {
+            raise_python(type, std::string("argument '") + name + "': " + py::str(pending.value()).cast<std::string>());
+        }
+    }
+    throw pending;
 }
 
 std::string type_name(const py::handle& obj) { return Py_TYPE(obj.ptr())->tp_name; }
@@ -319,8 +326,17 @@ CompiledTemplateHandle compile_unrotated(const quillet::Template& self, const py
     return share(value_or_raise(quillet::CompiledTemplate::compile_unrotated(self, levels)));
 }
 
+// The file system's encoding of a str path, as os.fsencode gives it, so that any name the
+// operating system handed to Python reaches the loader unchanged.
+std::string path_argument(const py::object& obj, const char* name) {
+    const py::str text = text_argument(obj, name);
+    auto encoded = py::reinterpret_steal<py::bytes>(PyUnicode_EncodeFSDefault(text.ptr()));
+    if (!encoded) raise_pending_for(name);
+    return encoded;
+}
+
 quillet::Template template_from_file(const py::object& path) {
-    const std::string file = text_argument(path, "path").cast<std::string>();
+    const std::string file = path_argument(path, "path");
     const quillet::OwnedImage image = value_or_raise(quillet::load_gray_image(file));
     return value_or_raise(quillet::Template::create(image.data(), image.width(), image.height()));
 }

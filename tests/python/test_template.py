@@ -1,3 +1,4 @@
+import os
 import pathlib
 
 import numpy as np
@@ -158,3 +159,10 @@ def test_path_must_be_a_str(tmp_path):
     for wrong in (path, bytes(path), None):
         with pytest.raises(TypeError, match="'path'"):
             q.Template.from_file(wrong)
+
+
+def test_path_uses_the_file_system_encoding(tmp_path):
+    name = os.fsdecode(os.fsencode(str(tmp_path)) + b"/\xff.png")  # not valid UTF-8 on disk
+    assert best(q.Template.from_file(write(pathlib.Path(name), png_bytes(PATCH)))) == best(q.Template(PATCH))
+    with pytest.raises(ValueError, match="'path'"):
+        q.Template.from_file(str(tmp_path / "\ud800.png"))
