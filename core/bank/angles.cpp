@@ -44,7 +44,7 @@ std::vector<std::size_t> AngleGrid::indices_within(float center_deg, float half_
 
 bool grid_exceeds_max_angles(float start_deg, float end_deg, float step_deg) {
     const double span = static_cast<double>(end_deg) - static_cast<double>(start_deg);
-    return span / static_cast<double>(step_deg) > kMaxGridAngles;
+    return span / static_cast<double>(step_deg) > static_cast<double>(kMaxGridAngles);
 }
 
 float wrap_deg(float a) {

@@ -11,7 +11,7 @@ namespace quillet {
 // No grid holds more angles than this, the full circle at a 0.001-degree step. Every grid costs
 // one rotation slot per angle, and finer steps buy nothing measurable; at subnormal steps
 // merely counting the angles would not finish.
-inline constexpr double kMaxGridAngles = 360000.0;
+inline constexpr std::size_t kMaxGridAngles = 360000;
 
 struct AngleGrid {
     std::size_t count = 0;
