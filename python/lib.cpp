@@ -29,7 +29,6 @@ namespace {
 using quillet::CompileConfig;
 using quillet::ImageView;
 using quillet::MatchConfig;
-using quillet::QuilletError;
 using quillet::Result;
 using quillet::Status;
 
@@ -121,8 +120,7 @@ std::uint8_t u8_argument(const py::object& obj, const char* name) {
     const long long value = PyLong_AsLongLongAndOverflow(index.ptr(), &overflow);
     if (value == -1 && PyErr_Occurred()) raise_pending_for(name);
     if (overflow != 0 || value < 0 || value > 255) {
-        raise_python(PyExc_OverflowError, std::string("argument '") + name + "': " + py::str(index).cast<std::string>() +
-                                       " is out of range for an unsigned 8-bit integer (0..255)");
+        raise_python(PyExc_OverflowError, std::string("argument '") + name + "': value must be in 0..255");
     }
     return static_cast<std::uint8_t>(value);
 }
@@ -185,7 +183,6 @@ public:
 
     std::size_t width() const { return width_; }
     std::size_t height() const { return height_; }
-    std::span<const std::uint8_t> bytes() const { return bytes_; }
     std::vector<std::uint8_t> to_vector() const { return {bytes_.begin(), bytes_.end()}; }
 
     // A view with stride = width; an empty array fails here with its zero dimension.
@@ -353,11 +350,11 @@ quillet::Match match_template(const py::object& image, const py::object& templ, 
     const quillet::Template tpl = template_from_pixels(RowOrderPixels(template_array));
     config.rotation = parse_rotation(rotation_text);
     const CompileConfig defaults;
-    auto compiled = share(value_or_raise(config.rotation == quillet::RotationMode::Enabled
-                                             ? quillet::CompiledTemplate::compile_rotated(tpl, defaults)
-                                             : quillet::CompiledTemplate::compile_unrotated(tpl, defaults.max_levels)));
+    auto compiled = value_or_raise(config.rotation == quillet::RotationMode::Enabled
+                                       ? quillet::CompiledTemplate::compile_rotated(tpl, defaults)
+                                       : quillet::CompiledTemplate::compile_unrotated(tpl, defaults.max_levels));
     config.metric = parse_metric(metric_text);
-    const quillet::Matcher matcher(std::move(compiled.compiled), config);
+    const quillet::Matcher matcher(std::make_shared<const quillet::CompiledTemplate>(std::move(compiled)), config);
 
     const RowOrderPixels pixels(image_array);
     return value_or_raise(matcher.match_image(pixels.view()));
