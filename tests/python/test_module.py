@@ -49,6 +49,17 @@ def test_signatures_come_from_the_docstrings(get_callable, signature):
     assert str(inspect.signature(get_callable())) == signature
 
 
+def test_signature_lines_are_written_as_documented():
+    assert q.MatchConfig.__text_signature__ == (
+        '(metric="zncc", rotation="disabled", parallel=False, max_image_levels=6, beam_width=8, per_angle_topk=3, '
+        "nms_radius=6, roi_radius=8, angle_half_range_steps=1, min_var_i=1e-8, min_score=...)"
+    )
+    assert q.match_template.__text_signature__ == '(image, template, rotation="disabled", metric="zncc", parallel=False)'
+    assert q.CompileConfig.__text_signature__ == (
+        "(max_levels=6, coarse_step_deg=10.0, min_step_deg=0.5, fill_value=0, precompute_coarsest=True)"
+    )
+
+
 def test_docstrings():
     assert q.match_template.__doc__ == (
         "Convenience function to match a template against an image.\n\n"
