@@ -22,7 +22,8 @@ struct CompileConfig {
     bool precompute_coarsest = true;
 
     // In order: max_levels >= 1, coarse and minimum steps positive and finite, minimum not
-    // above coarse, and no grid beyond kMaxGridAngles angles (check_angle_step of the minimum).
+    // above coarse. The grid size is bounded at compile time, from the steps the levels
+    // actually get (a tiny minimum is harmless when the levels never halve down to it).
     Status validate() const;
 };
 

@@ -94,7 +94,7 @@ def test_default_compile_config():
     "kwargs, rendered",
     [
         (dict(min_step_deg=0.1), "min_step_deg=0.1"),
-        (dict(min_step_deg=0.00125), "min_step_deg=0.00125"),
+        (dict(min_step_deg=1e-8), "min_step_deg=0.00000001"),
         (dict(coarse_step_deg=12.25, min_step_deg=12.25), "coarse_step_deg=12.25, min_step_deg=12.25"),
         (dict(coarse_step_deg=1e20), "coarse_step_deg=100000002004087734272"),
         (dict(fill_value=255, precompute_coarsest=False), "fill_value=255, precompute_coarsest=false"),
