@@ -109,8 +109,9 @@ Peaks scan_angles_one_by_one(const ImageView& image, const CompiledTemplate& com
     return out;
 }
 
-// Scores all angles placement by placement over rows gathered once per window row; each
-// angle keeps its own best peaks, so the result equals scan_angles_one_by_one.
+// Scores all angles over rows gathered once per window row, a row of placements at a time;
+// each angle keeps its own best peaks, pushed in increasing x as a placement-by-placement
+// walk would, so the result equals scan_angles_one_by_one.
 Peaks scan_angles_batched(const ImageView& image, const CompiledTemplate& compiled, std::size_t level,
                           const std::vector<std::size_t>& angles, ScanRegion window, const MatchConfig& config) {
     std::vector<const RotatedTemplate*> rotations;
@@ -123,16 +124,20 @@ Peaks scan_angles_batched(const ImageView& image, const CompiledTemplate& compil
     const std::size_t th = compiled.levels()[level].height();
     std::vector<TopK> best(angles.size(), TopK(config.per_angle_topk));
     std::vector<std::span<const std::uint8_t>> rows(th);
+    std::vector<float> scores(window.x1 - window.x0 + 1);
     for (std::size_t y = window.y0; y <= window.y1; ++y) {
         for (std::size_t j = 0; j < th; ++j) {
-            if (!image.row(y + j)) fatal("row within bounds");
-            rows[j] = image.data.subspan((y + j) * image.stride, image.width);
+            auto row = image.row(y + j);
+            if (!row) fatal("row within bounds");
+            rows[j] = *row;
         }
-        for (std::size_t x = window.x0; x <= window.x1; ++x) {
-            for (std::size_t i = 0; i < angles.size(); ++i) {
-                const float score = with_masked_kernel(config.metric, [&](auto kernel) {
-                    return decltype(kernel)::score_at_cached(rows, plan_for(kernel, *rotations[i]), x, config.min_var_i);
-                });
+        for (std::size_t i = 0; i < angles.size(); ++i) {
+            with_masked_kernel(config.metric, [&](auto kernel) {
+                decltype(kernel)::score_row_cached(rows, plan_for(kernel, *rotations[i]), window.x0, scores, config.min_var_i);
+                return 0;
+            });
+            for (std::size_t x = window.x0; x <= window.x1; ++x) {
+                const float score = scores[x - window.x0];
                 if (std::isfinite(score) && score >= config.min_score) best[i].push(Peak{x, y, angles[i], score});
             }
         }

@@ -55,6 +55,16 @@ TEST(MaskedKernels, ScoresAreCoordsOrderSumsAndCachedRowsAgree) {
                 ASSERT_EQ(bits(SsdMaskedScalar::score_at(view, p.ssd, x, y, 5.0f)), bits(s));
                 ASSERT_EQ(bits(SsdMaskedScalar::score_at_cached(rows, p.ssd, x, 5.0f)), bits(s));
             }
+            // Whole rows, and rows starting past column 0, scored several placements at once.
+            for (std::size_t x0 : {std::size_t{0}, std::size_t{3}}) {
+                std::vector<float> z(view.width - w + 1 - x0), s(z.size());
+                ZnccMaskedScalar::score_row_cached(rows, p.zncc, x0, z, 5.0f);
+                SsdMaskedScalar::score_row_cached(rows, p.ssd, x0, s, 5.0f);
+                for (std::size_t i = 0; i < z.size(); ++i) {
+                    ASSERT_EQ(bits(z[i]), bits(ref_zncc(view, p.zncc, x0 + i, y, 5.0f)));
+                    ASSERT_EQ(bits(s[i]), bits(ref_ssd(view, p.ssd, x0 + i, y)));
+                }
+            }
         }
     }
 }

@@ -17,6 +17,11 @@ float SsdMaskedScalar::score_at_cached(RowCache rows, const MaskedSsdTemplatePla
     return ssd_score(masked_sums_cached<SsdTerms>(rows, plan, x));
 }
 
+void SsdMaskedScalar::score_row_cached(RowCache rows, const MaskedSsdTemplatePlan& plan, std::size_t x0, std::span<float> scores,
+                                       float /*min_var_i*/) {
+    masked_row_cached<SsdTerms>(rows, plan, x0, scores, [](const SsdTerms<float>& sums) { return ssd_score(sums); });
+}
+
 Result<std::vector<Peak>> SsdMaskedScalar::scan_range(const ImageView& image, const MaskedSsdTemplatePlan& plan,
                                                       std::size_t angle_idx, ScanRegion region, std::size_t k,
                                                       float /*min_var_i*/, float min_score) {

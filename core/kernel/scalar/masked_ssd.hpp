@@ -15,6 +15,8 @@ struct SsdMaskedScalar {
 
     static float score_at(const ImageView& image, const MaskedSsdTemplatePlan& plan, std::size_t x, std::size_t y, float min_var_i);
     static float score_at_cached(RowCache rows, const MaskedSsdTemplatePlan& plan, std::size_t x, float min_var_i);
+    static void score_row_cached(RowCache rows, const MaskedSsdTemplatePlan& plan, std::size_t x0, std::span<float> scores,
+                                 float min_var_i);
     static Result<std::vector<Peak>> scan_range(const ImageView& image, const MaskedSsdTemplatePlan& plan, std::size_t angle_idx,
                                                 ScanRegion region, std::size_t k, float min_var_i, float min_score);
 };

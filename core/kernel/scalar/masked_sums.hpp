@@ -56,6 +56,26 @@ Terms<float> masked_sums_cached(PlacementRows rows, const Plan& plan, std::size_
     });
 }
 
+template <class Plan>
+void check_coords_in_box(const Plan& plan) {
+    for (const auto& c : plan.coords)
+        if (c.x >= plan.width || c.y >= plan.height) fatal("valid coordinate inside the template box");
+}
+
+// Scores of placements x0, x0 + 1, ... (one per entry of `scores`) whose rows are `rows`,
+// eight placements at a time; each equals the one-placement score bit for bit.
+template <template <class> class Terms, class Plan, class Finish>
+void masked_row_cached(PlacementRows rows, const Plan& plan, std::size_t x0, std::span<float> scores, Finish finish) {
+    if (scores.empty()) return;
+    check_values_cover_coords(plan);
+    check_coords_in_box(plan);
+    const std::size_t x1 = x0 + scores.size() - 1;
+    if (rows.size() < plan.height) fatal("row within bounds for score");
+    for (std::size_t j = 0; j < plan.height; ++j)
+        if (rows[j].size() < x1 + plan.width) fatal("row within bounds for score");
+    score_row_in_lanes<Terms>(rows, CoordWalk<Plan>{plan}, x0, x1, finish, [&](std::size_t x, float s) { scores[x - x0] = s; });
+}
+
 // The scan of a masked kernel; finish(Terms<float>) gives a placement's score. Placement rows
 // are gathered once each and scored eight placements at a time.
 template <template <class> class Terms, class Plan, class Finish>
@@ -66,8 +86,7 @@ Result<std::vector<Peak>> masked_scan(std::string_view span_name, const ImageVie
                                  {"tpl_w", std::uint64_t{plan.width}},
                                  {"tpl_h", std::uint64_t{plan.height}}});
     check_values_cover_coords(plan);
-    for (const auto& c : plan.coords)
-        if (c.x >= plan.width || c.y >= plan.height) fatal("valid coordinate inside the template box");
+    check_coords_in_box(plan);
     std::vector<std::span<const std::uint8_t>> rows;
     return scan_placements(image, plan.width, plan.height, angle_idx, region, k, min_score, template_usable,
                            [&](std::size_t y, std::size_t x0, std::size_t x1, auto emit) {

@@ -1,5 +1,7 @@
 #include "core/kernel/scalar/masked_zncc.hpp"
 
+#include <algorithm>
+
 #include "core/kernel/scalar/masked_sums.hpp"
 
 namespace quillet {
@@ -25,6 +27,15 @@ float ZnccMaskedScalar::score_at(const ImageView& image, const MaskedTemplatePla
 float ZnccMaskedScalar::score_at_cached(RowCache rows, const MaskedTemplatePlan& plan, std::size_t x, float min_var_i) {
     if (degenerate_variance(plan.var_sum)) return kNoScore;
     return zncc_finish(plan, min_var_i)(masked_sums_cached<ZnccTerms>(rows, plan, x));
+}
+
+void ZnccMaskedScalar::score_row_cached(RowCache rows, const MaskedTemplatePlan& plan, std::size_t x0, std::span<float> scores,
+                                        float min_var_i) {
+    if (degenerate_variance(plan.var_sum)) {
+        std::fill(scores.begin(), scores.end(), kNoScore);
+        return;
+    }
+    masked_row_cached<ZnccTerms>(rows, plan, x0, scores, zncc_finish(plan, min_var_i));
 }
 
 Result<std::vector<Peak>> ZnccMaskedScalar::scan_range(const ImageView& image, const MaskedTemplatePlan& plan,
