@@ -24,17 +24,22 @@ struct RotatedScene {
 
 constexpr std::size_t kTpl = 48;
 
-RotatedScene rotated_scene(const Gray& base, float angle_deg) {
-    // Rotate a square patch centred on the template's centre, then put it back: the template's
-    // window rotates about its own centre, and its surroundings stay textured.
-    const std::size_t side = 96, px = 80, py = 60;  // patch top-left; template at patch centre
+// `base` with its side x side patch at (px, py) turned by angle_deg about the patch centre.
+Gray with_rotated_patch(const Gray& base, std::size_t px, std::size_t py, std::size_t side, float angle_deg) {
     Gray patch = testing::crop(base, px, py, side, side);
     auto rotated = rotate_u8_bilinear_masked(patch.view(), 0, angle_deg);
     Gray scene = base;
     for (std::size_t j = 0; j < side; ++j)
         for (std::size_t i = 0; i < side; ++i)
             if (rotated.mask[j * side + i]) scene.at(px + i, py + j) = rotated.image.data()[j * side + i];
-    return {scene, px + (side - kTpl) / 2, py + (side - kTpl) / 2};
+    return scene;
+}
+
+RotatedScene rotated_scene(const Gray& base, float angle_deg) {
+    // The template sits at the centre of the rotated patch, so its window turns about its own
+    // centre and its surroundings stay textured.
+    const std::size_t side = 96, px = 80, py = 60;
+    return {with_rotated_patch(base, px, py, side, angle_deg), px + (side - kTpl) / 2, py + (side - kTpl) / 2};
 }
 
 std::shared_ptr<const CompiledTemplate> compile_rotated(const Gray& tpl) {
@@ -105,12 +110,6 @@ TEST(RotatedSearchModes, UnrotatedSearchOnRotatedCompileUsesPlainPlans) {
     EXPECT_EQ(candidates.front().y, 84u);
 }
 
-}  // namespace
-}  // namespace quillet
-
-namespace quillet {
-namespace {
-
 // Templates of every size whose coarse levels lose their rotations (3x3 and 4x4 coarsest
 // levels keep too few valid pixels) compile, every match succeeds, and rotated copies are
 // found: the search starts at the coarsest level whose rotations are usable. A 7x7 or 8x8
@@ -132,12 +131,7 @@ TEST(RotatedSearchSizes, RotatedCopiesOfEverySizeAreFound) {
         const std::size_t tx = margin + (side - size) / 2, ty = tx;
         const Matcher matcher(compile_rotated(testing::crop(base, tx, ty, size, size)), config);
         for (float angle : {45.0f, -120.0f}) {
-            Gray patch = testing::crop(base, margin, margin, side, side);
-            auto rotated = rotate_u8_bilinear_masked(patch.view(), 0, angle);
-            Gray scene = base;
-            for (std::size_t j = 0; j < side; ++j)
-                for (std::size_t i = 0; i < side; ++i)
-                    if (rotated.mask[j * side + i]) scene.at(margin + i, margin + j) = rotated.image.data()[j * side + i];
+            const Gray scene = with_rotated_patch(base, margin, margin, side, angle);
             auto match = matcher.match_image(scene.view());
             ASSERT_TRUE(match) << "size " << size << ": " << match.error().message();
             ++cases;

@@ -97,51 +97,52 @@ INSTANTIATE_TEST_SUITE_P(MetricsAndModes, UnrotatedSearch,
                          ::testing::Values(Variant{Metric::Zncc, false}, Variant{Metric::Zncc, true}, Variant{Metric::Ssd, false},
                                            Variant{Metric::Ssd, true}));
 
-TEST(MatcherErrors, RotationOnUnrotatedCompile) {
-    PastedScene s;
-    MatchConfig c;
-    c.rotation = RotationMode::Enabled;
-    auto r = Matcher(compile_plain(s.tpl), c).match_image(s.scene.view());
-    ASSERT_FALSE(r);
-    EXPECT_EQ(r.error().message(), "rotation unavailable: rotation enabled but template compiled without angle banks");
-}
-
-TEST(MatcherErrors, MinScoreAboveEveryScoreFindsNoCoarseCandidate) {
-    PastedScene s;
-    MatchConfig c;
-    c.min_score = 1.5f;
-    auto r = Matcher(compile_plain(s.tpl), c).match_image(s.scene.view());
-    ASSERT_FALSE(r);
-    EXPECT_EQ(r.error().message(), "no candidates: no coarse candidates");
-}
-
-TEST(MatcherErrors, NoCandidatesAfterRefinement) {
-    // Noise on the pasted copy averages out at coarse levels but not at full resolution, so an
-    // SSD threshold between the two passes the coarse search and fails at level 0.
-    PastedScene s;
+// The pasted scene with a noisy copy: the noise averages out at coarse levels but not at
+// full resolution, so an SSD threshold between the two passes the coarse search and fails at
+// level 0.
+Gray scene_with_noisy_copy(const Gray& tpl) {
     Gray scene = textured(200, 160, 1);
-    Gray noisy = s.tpl;
+    Gray noisy = tpl;
     std::uint32_t seed = 99;
     for (auto& p : noisy.pixels) {
         seed = seed * 1664525u + 1013904223u;
         p = static_cast<std::uint8_t>(std::clamp(int(p) + int(seed >> 27) - 16, 0, 255));
     }
     testing::paste(scene, noisy, 64, 64);
-    MatchConfig c;
-    c.metric = Metric::Ssd;
-    c.min_score = -20000.0f;
-    auto r = Matcher(compile_plain(s.tpl), c).match_image(scene.view());
-    ASSERT_FALSE(r);
-    EXPECT_EQ(r.error().message(), "no candidates: no candidates after refinement");
+    return scene;
 }
 
-TEST(MatcherErrors, InvalidConfigReportedFirst) {
+TEST(MatcherErrors, ReportedWithTheirTexts) {
     PastedScene s;
-    MatchConfig c;
-    c.beam_width = 0;
-    Matcher m(compile_plain(s.tpl), c);
-    EXPECT_EQ(m.match_image(s.scene.view()).error().message(), "invalid config: beam_width must be at least 1");
-    EXPECT_EQ(m.match_image_topk(s.scene.view(), 0).error().message(), "invalid config: beam_width must be at least 1");
+    const Gray noisy_scene = scene_with_noisy_copy(s.tpl);
+    MatchConfig rotation, above_every_score, between_levels, invalid;
+    rotation.rotation = RotationMode::Enabled;
+    above_every_score.min_score = 1.5f;
+    between_levels.metric = Metric::Ssd;
+    between_levels.min_score = -20000.0f;
+    invalid.beam_width = 0;
+    const struct {
+        MatchConfig config;
+        const Gray& scene;
+        const char* message;
+    } cases[] = {
+        {rotation, s.scene, "rotation unavailable: rotation enabled but template compiled without angle banks"},
+        {above_every_score, s.scene, "no candidates: no coarse candidates"},
+        {between_levels, noisy_scene, "no candidates: no candidates after refinement"},
+        {invalid, s.scene, "invalid config: beam_width must be at least 1"},
+    };
+    for (const auto& c : cases) {
+        const Matcher m(compile_plain(s.tpl), c.config);
+        auto best = m.match_image(c.scene.view());
+        ASSERT_FALSE(best) << c.message;
+        EXPECT_EQ(best.error().message(), c.message);
+        auto top = m.match_image_topk(c.scene.view(), 2);
+        ASSERT_FALSE(top) << c.message;
+        EXPECT_EQ(top.error().message(), c.message);
+    }
+    // Even k = 0, which does not search, checks the configuration.
+    EXPECT_EQ(Matcher(compile_plain(s.tpl), invalid).match_image_topk(s.scene.view(), 0).error().message(),
+              "invalid config: beam_width must be at least 1");
 }
 
 TEST(MatcherLevels, TemplateAndImagePyramidsOfDifferentDepths) {
