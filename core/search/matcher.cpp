@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <functional>
 #include <limits>
+#include <type_traits>
 
 #include "core/image/integral.hpp"
 #include "core/image/pyramid.hpp"
@@ -30,18 +31,26 @@ bool uses_integral_images(const MatchConfig& config) {
     return config.rotation == RotationMode::Disabled && !config.parallel && config.metric == Metric::Zncc;
 }
 
-const IntegralImages& built_integrals(const IntegralImages* integrals) {
-    if (!integrals) fatal("integrals built for unmasked ZNCC");
-    return *integrals;
+// Calls a stage operation, handing the integral variants the level's integral images.
+template <class Stage, class... Args>
+Candidates call_stage(Stage stage, const IntegralImages* integrals, const Args&... args) {
+    if constexpr (std::is_invocable_v<Stage, const Args&..., const IntegralImages&>) {
+        if (!integrals) fatal("integrals built for unmasked ZNCC");
+        return stage(args..., *integrals);
+    } else {
+        return stage(args...);
+    }
 }
 
 // The one place where the configuration picks the stage operations.
 Stages select_stages(const CompiledTemplate& compiled, const MatchConfig& config) {
     auto stages_with = [&](auto coarse, auto refine, auto final_refine) {
         return Stages{
-            [&compiled, &config, coarse](const ImageView& im, std::size_t l, const IntegralImages*) { return coarse(im, compiled, l, config); },
-            [&compiled, &config, refine](const ImageView& im, std::size_t l, const std::vector<Candidate>& c, const IntegralImages*) {
-                return refine(im, compiled, l, c, config);
+            [&compiled, &config, coarse](const ImageView& im, std::size_t l, const IntegralImages* ii) {
+                return call_stage(coarse, ii, im, compiled, l, config);
+            },
+            [&compiled, &config, refine](const ImageView& im, std::size_t l, const std::vector<Candidate>& c, const IntegralImages* ii) {
+                return call_stage(refine, ii, im, compiled, l, c, config);
             },
             [&compiled, &config, final_refine](const ImageView& im, const Candidate& c) { return final_refine(im, compiled, 0, c, config); }};
     };
@@ -51,16 +60,10 @@ Stages select_stages(const CompiledTemplate& compiled, const MatchConfig& config
     }
     if (config.parallel)
         return stages_with(coarse_search_level_unmasked_par, refine_to_finer_level_unmasked_par, refine_final_match_unmasked);
-    if (!uses_integral_images(config))
-        return stages_with(coarse_search_level_unmasked, refine_to_finer_level_unmasked, refine_final_match_unmasked);
-    Stages stages = stages_with(coarse_search_level_unmasked, refine_to_finer_level_unmasked, refine_final_match_unmasked);
-    stages.coarse = [&compiled, &config](const ImageView& im, std::size_t l, const IntegralImages* ii) {
-        return coarse_search_level_unmasked_zncc_integral(im, compiled, l, config, built_integrals(ii));
-    };
-    stages.refine = [&compiled, &config](const ImageView& im, std::size_t l, const std::vector<Candidate>& c, const IntegralImages* ii) {
-        return refine_to_finer_level_unmasked_zncc_integral(im, compiled, l, c, config, built_integrals(ii));
-    };
-    return stages;
+    if (uses_integral_images(config))
+        return stages_with(coarse_search_level_unmasked_zncc_integral, refine_to_finer_level_unmasked_zncc_integral,
+                           refine_final_match_unmasked);
+    return stages_with(coarse_search_level_unmasked, refine_to_finer_level_unmasked, refine_final_match_unmasked);
 }
 
 // The refined match, or the candidate itself when the refinement fails.
