@@ -11,8 +11,6 @@ namespace {
 
 using Candidates = Result<std::vector<Candidate>>;
 
-const AngleOf kNoAngle = [](std::size_t) { return 0.0f; };
-
 Candidates coarse_candidates(Result<std::vector<Peak>> peaks, std::size_t level, const MatchConfig& config, const AngleOf& angle_of) {
     if (!peaks) return std::unexpected(peaks.error());
     return candidates_from_pool(std::move(*peaks), level, config, angle_of, "coarse_candidates");
@@ -28,6 +26,7 @@ Result<std::vector<Peak>> scan_full_par(const ImageView& image, const SsdTemplat
 
 Candidates coarse_search_unmasked(const ImageView& image, const CompiledTemplate& compiled, std::size_t level,
                                   const MatchConfig& config, bool parallel) {
+    trace::Span span = stage_span("coarse_search", {"level", std::uint64_t{level}}, {"angles", std::int64_t{1}}, parallel);
     auto peaks = with_unmasked_kernel(config.metric, [&](auto kernel) -> Result<std::vector<Peak>> {
         auto plan = level_plan(kernel, compiled, level);
         if (!plan) return std::unexpected(plan.error());
@@ -44,8 +43,7 @@ Candidates coarse_search_over_angles(const ImageView& image, const CompiledTempl
     if (!rot || level >= rot->banks.size()) return fail(err::IndexOutOfBounds{level, compiled.num_levels(), "level"});
     const AngleGrid& grid = rot->banks[level].grid;
     const auto angles = static_cast<std::uint64_t>(grid.count);
-    trace::Span span = parallel ? trace::Span("coarse_search", {{"level", std::uint64_t{level}}, {"angles", angles}, {"parallel", true}})
-                                : trace::Span("coarse_search", {{"level", std::uint64_t{level}}, {"angles", angles}});
+    trace::Span span = stage_span("coarse_search", {"level", std::uint64_t{level}}, {"angles", angles}, parallel);
     auto pool = pool_peaks(grid.count, parallel, [&](std::size_t a) -> Result<std::vector<Peak>> {
         auto rotated = compiled.rotated(level, a);
         if (!rotated) return std::unexpected(rotated.error());
@@ -61,19 +59,17 @@ Candidates coarse_search_over_angles(const ImageView& image, const CompiledTempl
 
 Candidates coarse_search_level_unmasked(const ImageView& image, const CompiledTemplate& compiled, std::size_t level,
                                         const MatchConfig& config) {
-    trace::Span span("coarse_search", {{"level", std::uint64_t{level}}, {"angles", std::int64_t{1}}});
     return coarse_search_unmasked(image, compiled, level, config, false);
 }
 
 Candidates coarse_search_level_unmasked_par(const ImageView& image, const CompiledTemplate& compiled, std::size_t level,
                                             const MatchConfig& config) {
-    trace::Span span("coarse_search", {{"level", std::uint64_t{level}}, {"angles", std::int64_t{1}}, {"parallel", true}});
     return coarse_search_unmasked(image, compiled, level, config, true);
 }
 
 Candidates coarse_search_level_unmasked_zncc_integral(const ImageView& image, const CompiledTemplate& compiled, std::size_t level,
                                                       const MatchConfig& config, const IntegralImages& integrals) {
-    trace::Span span("coarse_search", {{"level", std::uint64_t{level}}, {"angles", std::int64_t{1}}});
+    trace::Span span = stage_span("coarse_search", {"level", std::uint64_t{level}}, {"angles", std::int64_t{1}}, false);
     auto plan = level_plan(ZnccUnmaskedSimd{}, compiled, level);
     if (!plan) return std::unexpected(plan.error());
     return coarse_candidates(ZnccUnmaskedSimd::scan_range_integral(image, **plan, 0, ScanRegion::full(), config.per_angle_topk,

@@ -10,6 +10,7 @@
 
 #include "core/candidate/topk.hpp"
 #include "core/search/records.hpp"
+#include "core/util/trace.hpp"
 
 namespace quillet {
 
@@ -38,6 +39,12 @@ Result<std::vector<Peak>> pool_peaks(std::size_t n, bool parallel, Task&& task) 
 
 // Grid angle of a peak's angle index at the searched level (always 0 without rotation).
 using AngleOf = std::function<float(std::size_t angle_idx)>;
+inline const AngleOf kNoAngle = [](std::size_t) { return 0.0f; };
+
+// A stage's span: its two fields, and parallel = true for the parallel variants.
+inline trace::Span stage_span(std::string_view name, trace::Field a, trace::Field b, bool parallel) {
+    return parallel ? trace::Span(name, {a, b, {"parallel", true}}) : trace::Span(name, {a, b});
+}
 
 // Suppresses the pool, keeps the best beam_width survivors as candidates of `level`, and
 // reports their count under `event_name`.

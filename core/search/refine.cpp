@@ -58,12 +58,8 @@ Candidates refine_windows(const std::vector<Candidate>& candidates, LevelBounds 
     return candidates_from_pool(std::move(*pool), level, config, angle_of, "refined_candidates");
 }
 
-const AngleOf kNoAngle = [](std::size_t) { return 0.0f; };
-
 trace::Span refine_span(std::string_view name, std::size_t level, std::size_t candidates, bool parallel) {
-    const std::uint64_t l = level, n = candidates;
-    return parallel ? trace::Span(name, {{"level", l}, {"candidates", n}, {"parallel", true}})
-                    : trace::Span(name, {{"level", l}, {"candidates", n}});
+    return stage_span(name, {"level", std::uint64_t{level}}, {"candidates", std::uint64_t{candidates}}, parallel);
 }
 
 Candidates refine_unmasked(const ImageView& image, const CompiledTemplate& compiled, std::size_t level,
